@@ -236,3 +236,14 @@ def build(build_spec, tmp_path, request):
     root = tmp_path / "root"
     root.mkdir()
     return Build(kind, folder, root, prefix)
+
+
+def run_wine_reg(build, *args, timeout=120):
+    """Runs Wine's own reg program in a Wine build's prefix, with the loader of its bitness so that
+    both see the same registry view; returns its exit code and output like Build.run. Wine's reg
+    waits for a console answer that never comes when it has to ask, so pass /f to add and delete."""
+    assert build.is_wine, "Wine's reg runs only for the Wine builds"
+    proc = subprocess.run([WINE_LOADERS[build.kind], "reg", *args], stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=timeout, env=build.environment())
+    out = proc.stdout.decode("latin-1").replace("\r\n", "\n")
+    return Result(proc.returncode, out, proc.stderr.decode("latin-1"), [])
