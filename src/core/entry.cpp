@@ -5,6 +5,7 @@
 
 #include "core/log.h"
 #include "core/messages.h"
+#include "host/host_run.h"
 #include "platform/win32.h"
 
 char serviceName[kServiceNameSize];
@@ -60,8 +61,8 @@ int RunServiceDispatcher(const char* name) {
   return kExitSuccess;
 }
 
-// The install, remove and console modes. Their routines join the program with the service
-// registration and Java host; until then a request for them is refused plainly.
+// The install and remove modes. Their routines join the program with the service registration;
+// until then a request for them is refused plainly.
 int RunUnavailableMode(const char* mode) {
   std::printf(MSG_MODE_NOT_AVAILABLE, mode);
   return kExitFailure;
@@ -88,7 +89,7 @@ int StewardMain(int argc, char** argv) {
   if (IsOption(option, 'c')) {
     consoleMode = 1;
     if (!SetServiceName(argv[2])) return kExitFailure;
-    return RunUnavailableMode("console");
+    return RunConsole(argc, argv);
   }
   std::printf(MSG_UNRECOGNIZED_OPTION, option);
   return kExitFailure;

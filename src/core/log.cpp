@@ -1,5 +1,6 @@
 #include "core/log.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
@@ -26,6 +27,15 @@ void LogEvent(const char* message) {
   ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 0, kEventIdentifier, nullptr, 1, 0, strings,
                nullptr);
   DeregisterEventSource(source);
+}
+
+void LogEventFormatted(const char* format, ...) {
+  char message[kEventTextSize];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);
+  va_end(arguments);
+  LogEvent(message);
 }
 
 char* GetLastErrorText(char* buffer, int size) {

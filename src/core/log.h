@@ -19,6 +19,9 @@ extern char errorText[kErrorTextSize];
 // message silently: there is nowhere else to report it.
 void LogEvent(const char* message);
 
+// LogEvent of a printf-style message, formatted into the event buffer and cut there if longer.
+void LogEventFormatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Writes "TEXT (0xCODE)" for the calling thread's last error into buffer (capacity size bytes)
 // and returns buffer. It yields the empty string when the system has no text for the code or
 // the buffer cannot hold the text plus 14 bytes, so callers' messages end after the dash.

@@ -132,6 +132,7 @@ typedef struct _FILETIME {
 #define ERROR_PROCESS_ABORTED 1067L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 
@@ -153,7 +154,7 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                             LPSTR buffer, DWORD size, void* arguments);
 HLOCAL WINAPI LocalFree(HLOCAL block);
 
-// Only the calling program's own module (module == NULL) is known.
+// The calling program's own module (module == NULL) or one loaded with LoadLibraryA.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
@@ -172,6 +173,31 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR pathName);
 BOOL WINAPI AllocConsole(void);
+
+// Text conversion. The ANSI code page of a POSIX system is UTF-8: CP_ACP and CP_UTF8 both
+// decode UTF-8, and MB_ERR_INVALID_CHARS refuses malformed input with
+// ERROR_NO_UNICODE_TRANSLATION. WCHAR is a UTF-16 code unit, as on Windows.
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length,
+                               LPWSTR wide, int wideLength);
+
+// Console control. Handlers run last-added first on a thread of the layer's own; TRUE ends the
+// handling, FALSE passes the event on; when no handler takes it, the process ends as Windows
+// ends it. Signals stand for the events: SIGINT for CTRL_C_EVENT, SIGQUIT for CTRL_BREAK_EVENT,
+// SIGHUP for CTRL_CLOSE_EVENT, SIGTERM for CTRL_SHUTDOWN_EVENT. A signal handler installed before
+// the first handler was added (a JVM installs its own) is reached after every handler returned
+// FALSE, where the JVM's own console handler stands on Windows.
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 // The C runtime's case-insensitive comparisons (ASCII letters only, as in the "C" locale).
 int _stricmp(const char* a, const char* b);
@@ -249,6 +275,27 @@ typedef struct _SERVICE_TABLE_ENTRYA {
 } SERVICE_TABLE_ENTRYA, *LPSERVICE_TABLE_ENTRYA;
 
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* serviceTable);
+
+#define SERVICE_WIN32_OWN_PROCESS 0x00000010
+#define SERVICE_STOPPED 0x00000001
+#define SERVICE_START_PENDING 0x00000002
+#define SERVICE_STOP_PENDING 0x00000003
+#define SERVICE_RUNNING 0x00000004
+#define SERVICE_ACCEPT_STOP 0x00000001
+#define SERVICE_CONTROL_STOP 0x00000001
+#define SERVICE_CONTROL_INTERROGATE 0x00000004
+
+typedef struct _SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
 
 #endif  // _WIN32
 

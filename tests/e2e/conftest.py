@@ -8,7 +8,10 @@ three the same way: by running the executables as a user would and looking at wh
 import json
 import os
 import re
+import signal
 import subprocess
+import tempfile
+import time
 import uuid
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -138,6 +141,47 @@ class Build:
     def event_log_path(self):
         return None if self.is_wine else Path(self.root) / "eventlog" / "Application.log"
 
+    def java(self, out_path):
+        """The launch parameters that point steward at the JVM of this build and its probe classes,
+        and make the probe write its facts to out_path: natively the real JVM library and the probe
+        classes of the build folder (named in its e2e.json), under Wine the stand-in jvm.dll."""
+        if self.is_wine:
+            library = self.folder / "tests" / "fakejvm" / "jvm.dll"
+            assert library.exists(), f"{library} was not built"
+            return [f"jvmdll={self.host_path(library)}",
+                    f"-Dprobe.out={self.host_path(out_path)}"]
+        setup = json.loads((self.folder / "e2e.json").read_text())
+        return [f"jvmdll={setup['jvm']}", f"-Djava.class.path={setup['classes']}",
+                f"-Dprobe.out={out_path}"]
+
+    def java_environment(self):
+        """What the environment of a run that hosts this build's JVM needs besides the usual.
+        LeakSanitizer (in the native-asan build) cannot check a process that hosts a real JVM: it
+        stops the JVM's threads at exit to scan them and dies on the JVM's guard pages. The leak
+        check is left off for these runs only; ASan's other checks stay on."""
+        if self.is_wine:
+            return {}
+        options = os.environ.get("ASAN_OPTIONS", "")
+        return {"ASAN_OPTIONS": f"{options}:detect_leaks=0" if options else "detect_leaks=0"}
+
+    def host_path(self, path):
+        """path as the programs of this build see it: under Wine through drive Z:."""
+        if self.is_wine:
+            return "Z:" + str(path).replace("/", "\\")
+        return str(path)
+
+    def start(self, stem, *args, env=None):
+        """Starts program stem of this build with args and returns it running (a Process). Windows
+        programs are started with the Wine loader of their bitness, so the process id is theirs."""
+        log = self.event_log_path()
+        before = log.stat().st_size if log and log.exists() else 0
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        popen = subprocess.Popen(self.command(stem, *args), stdin=subprocess.DEVNULL, stdout=out,
+                                 stderr=err, env=self.environment(env), start_new_session=True)
+        process = Process(self, stem, popen, out, err, before)
+        _STARTED.append(process)
+        return process
+
 
 def read_native_events(log, offset):
     if not log or not log.exists():
@@ -247,3 +291,138 @@ def run_wine_reg(build, *args, timeout=120):
                           capture_output=True, timeout=timeout, env=build.environment())
     out = proc.stdout.decode("latin-1").replace("\r\n", "\n")
     return Result(proc.returncode, out, proc.stderr.decode("latin-1"), [])
+
+
+# ---------------------------------------------------------------------------------------------
+# The Java host: the JVM a build hosts, programs that keep running, and the facts the hosted
+# probe classes (tests/java) or, under Wine, the stand-in JVM library (tests/fakejvm) write.
+
+# How a test names a console control event, and the signal that stands for it natively (the
+# platform layer maps them so). Under Wine SIGINT arrives as Ctrl+C; the other events are
+# delivered by steward-ctrl.exe, a helper that runs kernel32's CtrlRoutine in the target.
+CONTROL_SIGNALS = {"ctrl-c": signal.SIGINT, "break": signal.SIGQUIT, "close": signal.SIGHUP,
+                   "shutdown": signal.SIGTERM}
+
+# Every process started with Build.start; none outlives the case that started it.
+_STARTED = []
+
+
+class Process:
+    """A program of a build that runs while the test goes on."""
+
+    def __init__(self, build, stem, popen, out, err, log_offset):
+        self.build = build
+        self.stem = stem
+        self.popen = popen
+        self._out = out
+        self._err = err
+        self._log_offset = log_offset
+
+    @property
+    def pid(self):
+        return self.popen.pid
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def send(self, event):
+        """Delivers a console control event: ctrl-c, break, close or shutdown."""
+        assert event in CONTROL_SIGNALS, f"no such console control event: {event}"
+        if not self.build.is_wine or event == "ctrl-c":
+            os.kill(self.pid, CONTROL_SIGNALS[event])
+            return
+        # Windows process ids are not the Linux ones: the helper finds the program by its image.
+        helper = self.build.folder / "tests" / "tools" / "steward-ctrl.exe"
+        assert helper.exists(), f"{helper} was not built"
+        proc = subprocess.run(
+            [WINE_LOADERS[self.build.kind], str(helper), "--image", self.stem + ".exe", event],
+            stdin=subprocess.DEVNULL, capture_output=True, timeout=120,
+            env=self.build.environment({"WINEDEBUG": "-all"}))
+        assert proc.returncode == 0, (
+            f"steward-ctrl could not send {event}: {proc.stderr.decode('latin-1')}")
+
+    def output(self):
+        """What the program has written to its standard output so far."""
+        self._out.seek(0)
+        return self._out.read().decode("latin-1").replace("\r\n", "\n")
+
+    def wait(self, timeout):
+        """Waits for the program to end; returns its exit code, output and events as run() does.
+        Raises subprocess.TimeoutExpired when it is still running after timeout seconds."""
+        code = self.popen.wait(timeout)
+        self._err.seek(0)
+        err = self._err.read().decode("latin-1")
+        if self.build.is_wine:
+            events = parse_wine_events(err)
+        else:
+            events = read_native_events(self.build.event_log_path(), self._log_offset)
+        return Result(code, self.output(), err, events)
+
+    def kill(self):
+        if self.running():
+            self.popen.kill()
+            self.popen.wait(30)
+
+    def release(self):
+        """Ends the program if it still runs and drops what was kept of its output."""
+        self.kill()
+        self._out.close()
+        self._err.close()
+
+
+@pytest.fixture(autouse=True)
+def _no_process_outlives_its_case():
+    yield
+    while _STARTED:
+        _STARTED.pop().release()
+
+
+@dataclass
+class Facts:
+    """What a hosted main received, as the probe (or the stand-in JVM) wrote it."""
+    args: list
+    properties: dict
+    options: list
+    cwd: str
+    destroyed: bool
+
+
+def parse_facts(text):
+    """Parses a facts file (see tests/java/probe/Probe.java); fails on a line it does not know."""
+    facts = Facts(args=[], properties={}, options=[], cwd=None, destroyed=False)
+    # Only "\n" ends a fact: an argument may hold any other character.
+    for line in text.split("\n")[:-1]:
+        key, _, value = line.partition("=")
+        if key == "arg":
+            facts.args.append(value)
+        elif key.startswith("property:"):
+            facts.properties[key[len("property:"):]] = value
+        elif key == "option":
+            facts.options.append(value)
+        elif key == "cwd":
+            facts.cwd = value
+        elif line == "destroyed":
+            facts.destroyed = True
+        elif key == "args":
+            assert int(value) == len(facts.args), (
+                f"args={value} does not count the {len(facts.args)} arg= lines:\n{text}")
+        else:
+            raise AssertionError(f"unknown fact {line!r} in:\n{text}")
+    return facts
+
+
+def read_facts(path, timeout=30, until="args"):
+    """Waits until the facts file at path holds the line that ends what main writes ("args=N"),
+    or the one given with until (such as "destroyed"), and returns the facts parsed."""
+    deadline = time.monotonic() + timeout
+    text = ""
+    while True:
+        if os.path.exists(path):
+            with open(path, "rb") as handle:
+                text = handle.read().decode("utf-8")
+            if any(line == until or line.startswith(until + "=")
+                   for line in text.split("\n")[:-1]):
+                return parse_facts(text)
+        if time.monotonic() > deadline:
+            raise AssertionError(f"no {until!r} in {path} after {timeout} s; it holds:\n{text}")
+        time.sleep(0.1)

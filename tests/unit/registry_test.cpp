@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "test_registry.h"
+
 namespace {
 
 class RegistryHelpers : public testing::Test {
@@ -18,22 +20,7 @@ class RegistryHelpers : public testing::Test {
   }
   void TearDown() override { DeleteTree(path_); }
 
-  // Deletes a key and everything below it, deepest first.
-  static void DeleteTree(const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-      return;
-    }
-    char name[256];
-    DWORD length = sizeof name;
-    while (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS) {
-      DeleteTree(path + "\\" + name);
-      length = sizeof name;
-    }
-    RegCloseKey(key);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
-  }
+  static void DeleteTree(const std::string& path) { DeleteRegistryTree(path); }
 
   static std::string KeyClass(const std::string& path) {
     HKEY key = nullptr;

@@ -73,6 +73,8 @@ constexpr ErrorText kTexts[] = {
     {ERROR_PROCESS_ABORTED, "The process terminated unexpectedly.\r\n"},
     {ERROR_SERVICE_MARKED_FOR_DELETE, "The specified service has been marked for deletion.\r\n"},
     {ERROR_SERVICE_EXISTS, "The specified service already exists.\r\n"},
+    {ERROR_NO_UNICODE_TRANSLATION,
+     "No mapping for the Unicode character exists in the target multi-byte code page.\r\n"},
     {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
     {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved by the system.\r\n"},
 };
