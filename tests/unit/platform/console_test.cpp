@@ -220,6 +220,19 @@ struct Script {
   std::vector<std::string> expected;
 };
 
+// Gives the console signals their default actions, the state a case starts from whatever the
+// test program inherited: a shell starts a background job with SIGINT and SIGQUIT ignored.
+std::string StartFromDefaultActions() {
+  callerThread = pthread_self();
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(signal, &action, nullptr) != 0) return "sigaction failed";
+  }
+  return "";
+}
+
 std::string SetUpPreviousAction(const PreviousAction& previous) {
   struct sigaction action {};
   sigemptyset(&action.sa_mask);
@@ -276,7 +289,7 @@ std::string RunStep(const Step& step, size_t number) {
 }
 
 std::string RunScript(const Script& script) {
-  callerThread = pthread_self();
+  if (const std::string failure = StartFromDefaultActions(); !failure.empty()) return failure;
   gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   for (const PreviousAction& previous : script.before) {
     const std::string failure = SetUpPreviousAction(previous);
@@ -361,7 +374,7 @@ TEST(ConsoleTest, AnEventNoHandlerTakesEndsTheProcessWithItsSignalsShellStatus) 
   };
   for (const Case& c : cases) {
     const ChildResult result = RunInChild([&c](int report) -> std::string {
-      callerThread = pthread_self();
+      if (const std::string failure = StartFromDefaultActions(); !failure.empty()) return failure;
       printed = fdopen(dup(report), "w");
       if (printed == nullptr) return "fdopen failed";
       if (SetConsoleCtrlHandler(PassAndPrint, TRUE) == FALSE) return "SetConsoleCtrlHandler failed";
@@ -377,11 +390,34 @@ TEST(ConsoleTest, AnEventNoHandlerTakesEndsTheProcessWithItsSignalsShellStatus) 
   }
 }
 
+TEST(ConsoleTest, AProcessForkedAfterwardsTakesTheSignalsAsBefore) {
+  const ChildResult result = RunInChild([](int) -> std::string {
+    if (const std::string failure = StartFromDefaultActions(); !failure.empty()) return failure;
+    if (SetConsoleCtrlHandler(Take, TRUE) == FALSE) return "SetConsoleCtrlHandler failed";
+    // The forked process has no thread to run handlers, so SIGTERM ends it by its default
+    // action; were it passed on, this process's handler would take it and the fork would live.
+    const pid_t forked = fork();
+    if (forked == 0) {
+      kill(getpid(), SIGTERM);
+      _exit(0);
+    }
+    int status = 0;
+    if (forked < 0 || waitpid(forked, &status, 0) != forked) return "fork or waitpid failed";
+    if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGTERM) return "SIGTERM did not end the fork";
+    // The handler takes this process's own events, and took none of the fork's.
+    kill(getpid(), SIGINT);
+    const std::vector<std::string> entries = AwaitRecords(1);
+    if (entries != std::vector<std::string>{"T0"}) return "got " + Joined(entries);
+    return "";
+  });
+  EXPECT_EQ(result.report, "");
+  EXPECT_TRUE(result.exited && result.exitCode == 0) << "exit code " << result.exitCode;
+}
+
 TEST(ConsoleTest, HandlersAddedAndRemovedFromManyThreadsAtOnceAreAllKept) {
   constexpr int kThreads = 4;
   constexpr int kEach = 200;
   const ChildResult result = RunInChild([](int) -> std::string {
-    callerThread = pthread_self();
     std::atomic<int> failures{0};
     auto everyThread = [&failures](BOOL add) {
       std::vector<std::thread> threads;
