@@ -43,3 +43,18 @@ else()
     ${STEWARD_JAVA_HOME}/include
     ${STEWARD_JAVA_HOME}/include/linux)
 endif()
+
+# steward_add_java_classes(TARGET OUTPUT_DIR COMMENT SOURCES...): compiles Java sources with the
+# JDK's javac (warnings as errors) into OUTPUT_DIR as part of the build.
+function(steward_add_java_classes target output_dir comment)
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}.stamp)
+  add_custom_command(
+    OUTPUT ${stamp}
+    COMMAND ${STEWARD_JAVA_HOME}/bin/javac -encoding UTF-8 -Xlint:all -Werror
+            -d ${output_dir} ${ARGN}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+    DEPENDS ${ARGN}
+    COMMENT "${comment}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${stamp})
+endfunction()

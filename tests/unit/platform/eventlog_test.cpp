@@ -13,45 +13,19 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "store_root.h"
 
 namespace {
 
-// Gives each test its own, empty store root and restores the previous one afterwards.
-class EventLogTest : public testing::Test {
+// Each test has its own, empty store root.
+class EventLogTest : public StoreRootTest {
  protected:
-  void SetUp() override {
-    if (const char* previous = std::getenv("STEWARD_ROOT"); previous != nullptr) {
-      previous_ = previous;
-      hadPrevious_ = true;
-    }
-    char pattern[] = "/tmp/steward-eventlog-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("STEWARD_ROOT", root_.c_str(), 1);
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-    if (hadPrevious_) {
-      setenv("STEWARD_ROOT", previous_.c_str(), 1);
-    } else {
-      unsetenv("STEWARD_ROOT");
-    }
-  }
-
   std::vector<std::string> LogLines() const {
     std::ifstream log(root_ + "/eventlog/Application.log");
     std::vector<std::string> lines;
     for (std::string line; std::getline(log, line);) lines.push_back(line);
     return lines;
   }
-
-  std::string root_;
-
- private:
-  std::string previous_;
-  bool hadPrevious_ = false;
 };
 
 // The line a report gives, less its time, which the pattern below checks.

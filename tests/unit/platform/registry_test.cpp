@@ -15,33 +15,16 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "store_root.h"
 
 namespace {
 
-// Gives each test its own, empty store root and restores the previous one afterwards.
-class RegistryTest : public testing::Test {
+// Each test has its own, empty store root.
+class RegistryTest : public StoreRootTest {
  protected:
-  void SetUp() override {
-    if (const char* previous = std::getenv("STEWARD_ROOT"); previous != nullptr) {
-      previous_ = previous;
-      hadPrevious_ = true;
-    }
-    char pattern[] = "/tmp/steward-registry-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("STEWARD_ROOT", root_.c_str(), 1);
-  }
-
   void TearDown() override {
     for (HKEY key : opened_) RegCloseKey(key);
-    chmod(root_.c_str(), 0700);
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-    if (hadPrevious_) {
-      setenv("STEWARD_ROOT", previous_.c_str(), 1);
-    } else {
-      unsetenv("STEWARD_ROOT");
-    }
+    StoreRootTest::TearDown();
   }
 
   // Creates (or opens) a key that is closed when the test ends.
@@ -63,11 +46,7 @@ class RegistryTest : public testing::Test {
     return key;
   }
 
-  std::string root_;
-
  private:
-  std::string previous_;
-  bool hadPrevious_ = false;
   std::vector<HKEY> opened_;
 };
 
