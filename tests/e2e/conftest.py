@@ -39,10 +39,10 @@ def pytest_generate_tests(metafunc):
     if "build" not in metafunc.fixturenames:
         return
     builds = []
-    for spec in metafunc.config.getoption("build"):
-        kind, _, folder = spec.partition("=")
+    for given in metafunc.config.getoption("build"):
+        kind, _, folder = given.partition("=")
         if kind not in ("native", "wine32", "wine64") or not folder:
-            raise pytest.UsageError(f"--build wants native|wine32|wine64=DIR, not {spec!r}")
+            raise pytest.UsageError(f"--build wants native|wine32|wine64=DIR, not {given!r}")
         builds.append((kind, folder))
     if not builds:
         raise pytest.UsageError("name at least one build with --build KIND=DIR")
