@@ -182,8 +182,8 @@ typedef WCHAR* LPWSTR;
 #define CP_ACP 0
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length,
-                               LPWSTR wide, int wideLength);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                               int wideLength);
 
 // Console control. Handlers run last-added first on a thread of the layer's own; TRUE ends the
 // handling, FALSE passes the event on; when no handler takes it, the process ends as Windows
