@@ -16,11 +16,9 @@ class RegistryHelpers : public testing::Test {
   void SetUp() override {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     path_ = std::string("Software\\StewardUnitTest\\") + test->name();
-    DeleteTree(path_);
+    DeleteRegistryTree(path_);
   }
-  void TearDown() override { DeleteTree(path_); }
-
-  static void DeleteTree(const std::string& path) { DeleteRegistryTree(path); }
+  void TearDown() override { DeleteRegistryTree(path_); }
 
   static std::string KeyClass(const std::string& path) {
     HKEY key = nullptr;

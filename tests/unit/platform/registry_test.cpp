@@ -68,13 +68,14 @@ std::string GetBytes(HKEY key, const char* name) {
   return bytes;
 }
 
-std::vector<std::string> SubkeyNames(HKEY key) {
+// The names that enumerate(key, index, name, &size) gives, index by index, until it runs out.
+template <typename Enumerate>
+std::vector<std::string> Names(HKEY key, Enumerate enumerate) {
   std::vector<std::string> names;
   for (DWORD index = 0;; ++index) {
     char name[256];
     DWORD size = sizeof name;
-    const LSTATUS status =
-        RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    const LSTATUS status = enumerate(key, index, name, &size);
     if (status != ERROR_SUCCESS) {
       EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
       break;
@@ -84,20 +85,16 @@ std::vector<std::string> SubkeyNames(HKEY key) {
   return names;
 }
 
+std::vector<std::string> SubkeyNames(HKEY key) {
+  return Names(key, [](HKEY k, DWORD index, char* name, DWORD* size) {
+    return RegEnumKeyExA(k, index, name, size, nullptr, nullptr, nullptr, nullptr);
+  });
+}
+
 std::vector<std::string> ValueNames(HKEY key) {
-  std::vector<std::string> names;
-  for (DWORD index = 0;; ++index) {
-    char name[256];
-    DWORD size = sizeof name;
-    const LSTATUS status =
-        RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) {
-      EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
-      break;
-    }
-    names.emplace_back(name, size);
-  }
-  return names;
+  return Names(key, [](HKEY k, DWORD index, char* name, DWORD* size) {
+    return RegEnumValueA(k, index, name, size, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 // Runs `body` in a child process, which reports what went wrong (nothing when all is well)
